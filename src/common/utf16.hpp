@@ -1,0 +1,73 @@
+// Conversions between UTF-8 and UTF-16: strict where text comes in, lenient where it goes out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/utf8.hpp"
+
+namespace lupirane::text {
+
+inline constexpr char32_t replacement_character = 0xFFFD;
+
+constexpr bool is_high_surrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool is_low_surrogate(char16_t unit) noexcept { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr bool is_surrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Appends the UTF-16 form of valid UTF-8 text to a container of char16_t.
+template <class Units>
+void append_utf16(Units& out, std::string_view valid_utf8) {
+  std::size_t position = 0;
+  while (position < valid_utf8.size()) {
+    const auto value = static_cast<std::uint32_t>(decode_forward(valid_utf8, position));
+    if (value < 0x10000) {
+      out.push_back(static_cast<char16_t>(value));
+    } else {
+      out.push_back(static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
+    }
+  }
+}
+
+// Appends UTF-16 as UTF-8, each unpaired surrogate becoming U+FFFD; after an unpaired
+// high surrogate the next unit is decoded afresh.
+template <class Bytes>
+void append_utf8_lenient(Bytes& out, std::u16string_view units) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if (!is_surrogate(unit)) {
+      append_utf8(out, unit);
+    } else if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
+      append_utf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
+      ++i;
+    } else {
+      append_utf8(out, replacement_character);
+    }
+  }
+}
+
+// Appends UTF-16 as UTF-8; false (with `out` partly filled) at the first unpaired surrogate.
+template <class Bytes>
+[[nodiscard]] bool append_utf8_strict(Bytes& out, std::u16string_view units) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if (!is_surrogate(unit)) {
+      append_utf8(out, unit);
+    } else if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
+      append_utf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[i + 1] - 0xDC00u));
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+[[nodiscard]] std::u16string utf8_to_utf16(std::string_view valid_utf8);
+[[nodiscard]] std::string utf16_to_utf8_lenient(std::u16string_view units);
+// The UTF-8 form, or nothing when the text holds an unpaired surrogate.
+[[nodiscard]] std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units);
+
+}  // namespace lupirane::text
