@@ -17,6 +17,13 @@ std::string utf16_to_utf8_lenient(std::u16string_view units) {
   return bytes;
 }
 
+std::string trimmed_message_utf8(std::u16string_view message) {
+  while (!message.empty() && ((message.back() >= 0x09 && message.back() <= 0x0D) || message.back() == 0x20)) {
+    message.remove_suffix(1);
+  }
+  return utf16_to_utf8_lenient(message);
+}
+
 std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units) {
   std::string bytes;
   bytes.reserve(units.size());

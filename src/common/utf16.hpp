@@ -65,8 +65,38 @@ template <class Bytes>
   return true;
 }
 
+// Appends bytes that should be UTF-8 as UTF-16, each ill-formed part becoming U+FFFD.
+template <class Units>
+void append_utf16_lenient(Units& out, std::string_view bytes) {
+  const auto append = [&out](char32_t code_point) {
+    if (code_point < 0x10000) {
+      out.push_back(static_cast<char16_t>(code_point));
+    } else {
+      out.push_back(static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF)));
+    }
+  };
+  Utf8Decoder decoder;
+  for (std::size_t position = 0; position < bytes.size(); ++position) {
+    const bool was_mid_sequence = decoder.mid_sequence();
+    const auto step = decoder.feed(static_cast<std::uint8_t>(bytes[position]));
+    if (step == Utf8Decoder::Step::code_point) {
+      append(decoder.code_point());
+    } else if (step == Utf8Decoder::Step::invalid) {
+      append(replacement_character);
+      decoder = Utf8Decoder{};
+      // The byte that broke a sequence may begin the next one.
+      if (was_mid_sequence) --position;
+    }
+  }
+  if (decoder.mid_sequence()) append(replacement_character);
+}
+
 [[nodiscard]] std::u16string utf8_to_utf16(std::string_view valid_utf8);
 [[nodiscard]] std::string utf16_to_utf8_lenient(std::u16string_view units);
+// A system message as UTF-8: trailing white space (U+0009 to U+000D, U+0020) removed, one
+// unit at a time; leading and inner white space kept.
+[[nodiscard]] std::string trimmed_message_utf8(std::u16string_view message);
 // The UTF-8 form, or nothing when the text holds an unpaired surrogate.
 [[nodiscard]] std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units);
 

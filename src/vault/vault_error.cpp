@@ -9,15 +9,6 @@ namespace {
 
 constexpr std::uint32_t ntstatus_flag = 0x10000000;
 
-constexpr bool is_trailing_white_space(char16_t unit) noexcept {
-  return (unit >= 0x09 && unit <= 0x0D) || unit == 0x20;
-}
-
-std::string trimmed_utf8(std::u16string_view text) {
-  while (!text.empty() && is_trailing_white_space(text.back())) text.remove_suffix(1);
-  return text::utf16_to_utf8_lenient(text);
-}
-
 bool has_text(const std::optional<std::u16string>& text) { return text.has_value() && !text->empty(); }
 
 }  // namespace
@@ -44,12 +35,12 @@ std::string describe(const VaultError& error, const MessageTable& messages) {
     }
     if (!has_text(candidate)) candidate = error.error_info->description();
     // Once an error object is present its text stands, even empty: the table isn't consulted.
-    return trimmed_utf8(candidate.value_or(std::u16string{}));
+    return text::trimmed_message_utf8(candidate.value_or(std::u16string{}));
   }
   const std::uint32_t bits = hresult_bits(error.code);
   const auto message = (bits & ntstatus_flag) != 0 ? messages.message(bits & ~ntstatus_flag, MessageSource::ntdll)
                                                    : messages.message(bits, MessageSource::system);
-  return trimmed_utf8(message.value_or(std::u16string{}));
+  return text::trimmed_message_utf8(message.value_or(std::u16string{}));
 }
 
 std::string display_text(const VaultError& error, const MessageTable& messages) {
