@@ -47,11 +47,7 @@ std::expected<text::SecretText, std::string> read_secret(InputStream& input) {
       if (secret.spare().empty()) secret.reserve(std::min(MAX_SECRET_BYTES, secret.capacity() * 4));
       target = secret.spare().first(std::min(secret.spare().size(), MAX_SECRET_BYTES - secret.size()));
     } else {
-      if (overflow.capacity() == 0) {
-        // The input is too long whatever follows: keep nothing more of it than the chunk.
-        secret = text::SecretText{};
-        overflow.reserve(overflow_chunk);
-      }
+      overflow.reserve(overflow_chunk);
       overflow.clear();
       target = overflow.spare();
     }
@@ -63,6 +59,8 @@ std::expected<text::SecretText, std::string> read_secret(InputStream& input) {
       secret.commit(*count);
     } else {
       overflow.commit(*count);
+      // Past the limit the secret will be refused whatever follows: hold none of it.
+      if (secret.capacity() != 0) secret = text::SecretText{};
     }
     total += *count;
   }
