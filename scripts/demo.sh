@@ -4,9 +4,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-packages.sh $(cat scripts/build-packages.txt)
-cmake --preset native -DLUPIRANE_BUILD_TESTS=OFF >/dev/null
-cmake --build --preset native --target lupirane-vault >/dev/null
-program="$PWD/build/native/bin/lupirane-vault"
+# A tree of its own, without the test suites, so the demo needs no test packages.
+cmake --preset native -B build/demo -DLUPIRANE_BUILD_TESTS=OFF >/dev/null
+cmake --build build/demo --target lupirane-vault >/dev/null
+program="$PWD/build/demo/bin/lupirane-vault"
 
 data_home=$(mktemp -d)
 trap 'rm -rf "$data_home"' EXIT

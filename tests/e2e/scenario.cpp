@@ -141,7 +141,11 @@ ProgramResult run_step(const Sandbox& sandbox, const Step& step, const Scenario&
     run.environment.emplace_back("LUPIRANE_FAKE_VAULT_FILE", windows_path(sandbox.wine_locker_file()));
     if (!scenario.wine_failures.empty()) run.environment.emplace_back("LUPIRANE_FAKE_VAULT_FAIL", scenario.wine_failures);
   }
-  for (const auto& variable : step.variables) run.environment.push_back(variable);
+  for (const auto& variable : step.variables) {
+    // A step's own value of a variable the harness sets (XDG_DATA_HOME, say) replaces it.
+    std::erase_if(run.environment, [&variable](const auto& entry) { return entry.first == variable.first; });
+    run.environment.push_back(variable);
+  }
   run.input = step.input;
   run.output = step.output;
   run.error = step.error;
