@@ -13,3 +13,8 @@ ctest --preset windows-cross
 cmake --preset native -DLUPIRANE_BUILD_TESTS=ON
 cmake --build --preset native
 ctest --preset native -j 2
+
+# The same Linux suites under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset native-asan
+cmake --build --preset native-asan
+ctest --preset native-asan -j 2

@@ -170,17 +170,20 @@ class FakeLocker final : public vault::Locker {
  public:
   std::vector<FakeEntry> entries;
   std::vector<std::string> calls;
-  std::map<Operation, Failure> failures;
+  // Several for one operation let its calls fail differently (by on_call); the first that
+  // applies to a call wins.
+  std::multimap<Operation, Failure> failures;
   bool transactional = false;
   std::optional<std::uint32_t> reported_size;  // a list size other than the real one
 
   // A failure to inject now, counting the call.
   std::optional<vault::VaultError> fail(Operation operation) {
     const int call = ++call_counts_[operation];
-    const auto found = failures.find(operation);
-    if (found == failures.end()) return std::nullopt;
-    if (found->second.on_call != 0 && found->second.on_call != call) return std::nullopt;
-    return found->second.error();
+    const auto [first, last] = failures.equal_range(operation);
+    for (auto found = first; found != last; ++found) {
+      if (found->second.on_call == 0 || found->second.on_call == call) return found->second.error();
+    }
+    return std::nullopt;
   }
 
   vault::VaultResult<std::unique_ptr<vault::Credential>> retrieve(std::string_view resource,
