@@ -36,6 +36,14 @@ std::size_t complete_prefix(std::span<const char> bytes) {
   return end == 0 ? bytes.size() : end;
 }
 
+// After a failed write: a handle that isn't valid is a stream the process lacks, which
+// swallows what it is given; any other error is the write's failure.
+std::expected<std::size_t, OsError> failed_write(std::size_t size) {
+  const DWORD error = GetLastError();
+  if (error == ERROR_INVALID_HANDLE) return size;
+  return std::unexpected(OsError{static_cast<std::int32_t>(error)});
+}
+
 class HandleOutput final : public RawOutput {
  public:
   explicit HandleOutput(DWORD standard_handle) : standard_handle_(standard_handle) {}
@@ -50,9 +58,7 @@ class HandleOutput final : public RawOutput {
     }
     DWORD written = 0;
     if (WriteFile(handle, bytes.data(), clamp_length(bytes.size()), &written, nullptr) == FALSE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_INVALID_HANDLE) return bytes.size();
-      return std::unexpected(OsError{static_cast<std::int32_t>(error)});
+      return failed_write(bytes.size());
     }
     if (written == 0) return std::unexpected(OsError{ERROR_WRITE_FAULT});
     return written;
@@ -69,9 +75,7 @@ class HandleOutput final : public RawOutput {
     while (!pending.empty()) {
       DWORD written = 0;
       if (WriteConsoleW(handle, pending.data(), clamp_length(pending.size()), &written, nullptr) == FALSE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_INVALID_HANDLE) return bytes.size();
-        return std::unexpected(OsError{static_cast<std::int32_t>(error)});
+        return failed_write(bytes.size());
       }
       if (written == 0) return std::unexpected(OsError{ERROR_WRITE_FAULT});
       pending.remove_prefix(written);
