@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -80,6 +81,7 @@ ProgramResult run_program(const ProgramRun& run) {
   argv.push_back(nullptr);
 
   const pid_t child = ::fork();
+  const auto started = std::chrono::steady_clock::now();
   if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (child == 0) {
     // Raise the three descriptors above 2 first, so that placing one can't clobber another.
@@ -105,6 +107,8 @@ ProgramResult run_program(const ProgramRun& run) {
   const std::string& to_write = run.input ? *run.input : empty;
   if (input.write >= 0 && to_write.empty()) close_fd(input.write);
   const auto deadline = std::chrono::steady_clock::now() + run.timeout;
+  std::optional<std::chrono::steady_clock::time_point> kill_at;
+  if (run.kill_after) kill_at = started + *run.kill_after;
   char buffer[65536];
   while (input.write >= 0 || output_pipe.read >= 0 || error_pipe.read >= 0) {
     pollfd fds[3];
@@ -115,13 +119,23 @@ ProgramResult run_program(const ProgramRun& run) {
     add(input.write, POLLOUT);
     add(output_pipe.read, POLLIN);
     add(error_pipe.read, POLLIN);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    if (kill_at && now >= *kill_at) {
+      // The pipes close as it dies, which ends the loop.
+      ::kill(child, SIGKILL);
+      kill_at.reset();
+    }
+    auto left = deadline - now;
     if (left.count() <= 0) {
       result.timed_out = true;
       ::kill(child, SIGKILL);
       break;
     }
-    if (::poll(fds, count, static_cast<int>(left.count())) < 0) {
+    if (kill_at) left = std::min(left, *kill_at - now);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const timespec wait{static_cast<time_t>(seconds.count()),
+                        static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+    if (::ppoll(fds, count, &wait, nullptr) < 0) {
       if (errno == EINTR) continue;
       throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
     }

@@ -24,6 +24,8 @@ struct ProgramRun {
   OutputMode output = OutputMode::pipe;
   OutputMode error = OutputMode::pipe;
   std::chrono::milliseconds timeout{60'000};
+  // SIGKILL this long after the start should the program still run: an abrupt end at any point.
+  std::optional<std::chrono::microseconds> kill_after;
 };
 
 struct ProgramResult {

@@ -147,6 +147,14 @@ VaultResult<void> check_file(const std::string& file) {
     return std::unexpected(VaultError::described(
         hresult::access_denied, file + " is open to other users; the store must have mode 0600"));
   }
+  // The journal stays once made (it is truncated, not deleted). Made here, a full disk shows
+  // as such: when SQLite can't create it, it retries read-only and reports only that the
+  // file doesn't exist. Other errors are left for SQLite to meet when it needs the journal.
+  const std::string journal = file + "-journal";
+  const posix::UniqueFd journal_fd(::open(journal.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!journal_fd && (errno == ENOSPC || errno == EDQUOT)) {
+    return std::unexpected(errno_error(errno, "cannot create " + journal));
+  }
   return {};
 }
 
