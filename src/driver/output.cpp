@@ -21,7 +21,12 @@ LineBufferedWriter::LineBufferedWriter(RawOutput& output, std::size_t capacity)
   buffer_.reserve(capacity_);
 }
 
-LineBufferedWriter::~LineBufferedWriter() { text::wipe_memory(buffer_.data(), buffer_.capacity()); }
+LineBufferedWriter::~LineBufferedWriter() { discard(); }
+
+void LineBufferedWriter::discard() noexcept {
+  text::wipe_memory(buffer_.data(), buffer_.capacity());
+  buffer_.clear();
+}
 
 std::expected<void, OsError> LineBufferedWriter::flush() {
   std::string_view pending = buffered();
@@ -80,6 +85,8 @@ void StandardStreams::write_error_line(std::string_view message) {
 
 void StandardStreams::exit(int status) {
   (void)output_.flush();
+  // The process ends without running destructors; what a failed flush left is wiped here.
+  output_.discard();
   control_.terminate(status);
   std::abort();  // terminate() never returns; this keeps the promise should one ever do
 }

@@ -41,6 +41,8 @@ class LineBufferedWriter {
   // Writes out what the buffer holds; on failure the unwritten rest stays buffered.
   [[nodiscard]] std::expected<void, OsError> flush();
   [[nodiscard]] std::string_view buffered() const noexcept { return {buffer_.data(), buffer_.size()}; }
+  // Drops whatever is still buffered, overwriting it: it may be an answer holding a secret.
+  void discard() noexcept;
 
  private:
   [[nodiscard]] std::expected<void, OsError> write_buffered(std::string_view bytes);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/posix/unique_fd.hpp"
+#include "vault/sqlite/wiping_memory.hpp"
 
 namespace lupirane::vault {
 
@@ -386,6 +387,8 @@ VaultResult<std::unique_ptr<Locker>> open_sqlite_locker(const std::string& folde
   if (auto made = ensure_folder(folder); !made) return std::unexpected(std::move(made.error()));
   if (auto checked = check_file(file); !checked) return std::unexpected(std::move(checked.error()));
 
+  // Failing only when SQLite was set up elsewhere first; the store works either way.
+  (void)use_wiping_memory_for_sqlite();
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   UniqueDatabase database(raw);
