@@ -18,3 +18,8 @@ ctest --preset native -j 2
 cmake --preset native-asan
 cmake --build --preset native-asan
 ctest --preset native-asan -j 2
+
+# Each fuzz target runs briefly from its seed corpus, under AddressSanitizer and UBSan.
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz
