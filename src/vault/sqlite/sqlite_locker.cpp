@@ -22,17 +22,15 @@ namespace lupirane::vault {
 namespace {
 
 // "LPVT": marks a database as a store of this program.
-constexpr int store_application_id = 0x4C505654;
-constexpr int store_schema_version = 1;
+constexpr std::uint32_t store_application_id = 0x4C505654;
+constexpr std::uint32_t store_schema_version = 1;
 
 constexpr const char* schema_sql =
     "CREATE TABLE credentials ("
     " resource BLOB NOT NULL,"
     " user_name BLOB NOT NULL,"
     " password BLOB NOT NULL,"
-    " UNIQUE (resource, user_name));"
-    // Entries of one resource in rowid order, which is the order they were stored.
-    "CREATE INDEX credentials_by_resource ON credentials (resource);";
+    " UNIQUE (resource, user_name));";
 
 // Runs wait for each other rather than fail; this long a wait means something is stuck.
 constexpr std::chrono::seconds longest_lock_wait{60};
@@ -129,10 +127,25 @@ VaultResult<void> ensure_folder(const std::string& folder) {
   return std::unexpected(errno_error(errno, "cannot create the folder " + folder));
 }
 
-// Creates the file when missing and refuses one that others could read or replace. This
-// runs before SQLite opens the file: closing a descriptor of a file drops every POSIX lock
-// the process holds on it, SQLite's included.
-VaultResult<void> check_file(const std::string& file) {
+// True when the database header already names the file a store of ours (the magic string,
+// user_version at offset 60 and application_id at 68, both big-endian), so that opening
+// needs no query. Those fields never change once the store is made, so reading them without
+// SQLite's locks is safe; anything unexpected takes the full check through SQLite.
+bool header_is_ours(int fd) {
+  unsigned char header[100];
+  if (::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return false;
+  if (std::memcmp(header, "SQLite format 3", 16) != 0) return false;
+  const auto field = [&header](std::size_t offset) {
+    return (std::uint32_t{header[offset]} << 24) | (std::uint32_t{header[offset + 1]} << 16) |
+           (std::uint32_t{header[offset + 2]} << 8) | std::uint32_t{header[offset + 3]};
+  };
+  return field(60) == store_schema_version && field(68) == store_application_id;
+}
+
+// Creates the file when missing and refuses one that others could read or replace; true
+// when its header shows a store of ours. This runs before SQLite opens the file: closing a
+// descriptor of a file drops every POSIX lock the process holds on it, SQLite's included.
+VaultResult<bool> check_file(const std::string& file) {
   const posix::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!fd) return std::unexpected(errno_error(errno, "cannot open " + file));
   struct stat status{};
@@ -156,7 +169,7 @@ VaultResult<void> check_file(const std::string& file) {
   if (!journal_fd && (errno == ENOSPC || errno == EDQUOT)) {
     return std::unexpected(errno_error(errno, "cannot create " + journal));
   }
-  return {};
+  return header_is_ours(fd.get());
 }
 
 class Statement {
@@ -197,6 +210,17 @@ VaultResult<void> execute(sqlite3* database, const char* sql) {
   return {};
 }
 
+// How changes are written: the journal is truncated rather than deleted (it stays, made
+// with the store), FULL syncs the journal and the database before a change is reported
+// done, and deleted secrets are overwritten in the file. Reads need none of it, so a
+// read-only run doesn't spend the time.
+VaultResult<void> configure_for_changes(sqlite3* database) {
+  return execute(database,
+                 "PRAGMA journal_mode = TRUNCATE;"
+                 "PRAGMA synchronous = FULL;"
+                 "PRAGMA secure_delete = ON;");
+}
+
 class SqliteCredential final : public Credential {
  public:
   SqliteCredential(sqlite3* database, std::string resource, std::string user_name)
@@ -205,12 +229,15 @@ class SqliteCredential final : public Credential {
   void set_password(std::string_view password) {
     password_.clear();
     password_.append(password.data(), password.size());
+    password_known_ = true;
   }
   [[nodiscard]] const std::string& resource() const noexcept { return resource_; }
   [[nodiscard]] const std::string& stored_user_name() const noexcept { return user_name_; }
   [[nodiscard]] std::string_view stored_password() const noexcept { return password_.view(); }
 
   VaultResult<void> retrieve_password() override {
+    // A credential that was retrieved already carries its password.
+    if (password_known_) return {};
     Statement select(database_, "SELECT password FROM credentials WHERE resource = ?1 AND user_name = ?2");
     if (!select.prepared()) return std::unexpected(select.error());
     select.bind(1, resource_);
@@ -233,6 +260,7 @@ class SqliteCredential final : public Credential {
   std::string resource_;
   std::string user_name_;
   text::SecretText password_;
+  bool password_known_ = false;
 };
 
 class SqliteCredentialList final : public CredentialList {
@@ -268,6 +296,7 @@ class SqliteLocker final : public Locker {
 
   VaultResult<void> remove(Credential& credential) override {
     if (auto usable = check_still_in_changes(); !usable) return usable;
+    if (auto configured = configure(); !configured) return configured;
     auto& stored = static_cast<SqliteCredential&>(credential);
     Statement remove(db(), "DELETE FROM credentials WHERE resource = ?1 AND user_name = ?2");
     if (!remove.prepared()) return std::unexpected(remove.error());
@@ -280,6 +309,7 @@ class SqliteLocker final : public Locker {
 
   VaultResult<void> add(Credential& credential) override {
     if (auto usable = check_still_in_changes(); !usable) return usable;
+    if (auto configured = configure(); !configured) return configured;
     auto& stored = static_cast<SqliteCredential&>(credential);
     // Replacing deletes the old row and appends a new one: the pair moves to the end.
     Statement insert(db(),
@@ -311,6 +341,7 @@ class SqliteLocker final : public Locker {
   }
 
   VaultResult<void> begin_changes() override {
+    if (auto configured = configure(); !configured) return configured;
     // IMMEDIATE takes the write lock now, so two runs never both read and then both write.
     if (auto begun = execute(db(), "BEGIN IMMEDIATE"); !begun) return begun;
     in_changes_ = true;
@@ -328,6 +359,14 @@ class SqliteLocker final : public Locker {
  private:
   [[nodiscard]] sqlite3* db() const noexcept { return database_.get(); }
 
+  // The journal mode can't change inside a transaction, so this runs before one begins.
+  [[nodiscard]] VaultResult<void> configure() {
+    if (configured_ || sqlite3_get_autocommit(db()) == 0) return {};
+    if (auto configured = configure_for_changes(db()); !configured) return configured;
+    configured_ = true;
+    return {};
+  }
+
   // Some errors make SQLite roll the whole transaction back; a later change must then
   // fail rather than be applied on its own.
   [[nodiscard]] VaultResult<void> check_still_in_changes() const {
@@ -340,6 +379,7 @@ class SqliteLocker final : public Locker {
   UniqueDatabase database_;
   std::chrono::steady_clock::time_point lock_wait_started_;
   bool in_changes_ = false;
+  bool configured_ = false;
 };
 
 // A store of ours, an empty database to make one of, or something else.
@@ -352,8 +392,8 @@ VaultResult<StoreState> inspect(sqlite3* database) {
                    " (SELECT count(*) FROM sqlite_schema)");
   if (!header.prepared()) return std::unexpected(header.error());
   if (header.step() != SQLITE_ROW) return std::unexpected(header.error());
-  const int application_id = header.column_int(0);
-  const int version = header.column_int(1);
+  const auto application_id = static_cast<std::uint32_t>(header.column_int(0));
+  const auto version = static_cast<std::uint32_t>(header.column_int(1));
   const int schema_entries = header.column_int(2);
   if (application_id == store_application_id && version == store_schema_version) return StoreState::ours;
   if (application_id == 0 && version == 0 && schema_entries == 0) return StoreState::empty;
@@ -361,6 +401,7 @@ VaultResult<StoreState> inspect(sqlite3* database) {
 }
 
 VaultResult<void> make_store(sqlite3* database) {
+  if (auto configured = configure_for_changes(database); !configured) return configured;
   if (auto begun = execute(database, "BEGIN IMMEDIATE"); !begun) return begun;
   // Another run may have made it while this one waited for the lock.
   auto state = inspect(database);
@@ -385,12 +426,13 @@ VaultResult<void> make_store(sqlite3* database) {
 
 VaultResult<std::unique_ptr<Locker>> open_sqlite_locker(const std::string& folder, const std::string& file) {
   if (auto made = ensure_folder(folder); !made) return std::unexpected(std::move(made.error()));
-  if (auto checked = check_file(file); !checked) return std::unexpected(std::move(checked.error()));
+  auto header_ours = check_file(file);
+  if (!header_ours) return std::unexpected(std::move(header_ours.error()));
 
   // Failing only when SQLite was set up elsewhere first; the store works either way.
-  (void)use_wiping_memory_for_sqlite();
+  (void)configure_sqlite_memory();
   sqlite3* raw = nullptr;
-  const int opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int opened = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   UniqueDatabase database(raw);
   if (opened != SQLITE_OK) return std::unexpected(database_error(raw, opened));
   sqlite3_extended_result_codes(raw, 1);
@@ -399,15 +441,7 @@ VaultResult<std::unique_ptr<Locker>> open_sqlite_locker(const std::string& folde
   sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
 
   auto locker = std::make_unique<SqliteLocker>(std::move(database));
-  // The rollback journal lets reads run without writing anything; FULL syncs the journal
-  // and the database before a change is reported done; deleted secrets are overwritten.
-  if (auto configured = execute(raw,
-                                "PRAGMA journal_mode = TRUNCATE;"
-                                "PRAGMA synchronous = FULL;"
-                                "PRAGMA secure_delete = ON;");
-      !configured) {
-    return std::unexpected(std::move(configured.error()));
-  }
+  if (*header_ours) return locker;
 
   auto state = inspect(raw);
   if (state && *state == StoreState::empty) {
