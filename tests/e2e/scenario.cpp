@@ -65,7 +65,15 @@ class WineEnvironment final : public ::testing::Environment {
       const Variables environment = wine_environment(with_locker);
       if (!std::filesystem::exists(wine_prefix(with_locker) / "system.reg")) {
         run_checked({"/usr/bin/wineboot", "-i"}, environment);
+        // The server wineboot started must be gone, or the lasting one below can't start.
+        run_checked({"/usr/bin/wineserver", "-w"}, environment);
       }
+      // Before any other command: each would start a server of its own that ends with it, and
+      // while that one lingers "-p" fails. Fails harmlessly when a server is already running.
+      (void)run_program({.command = {"/usr/bin/wineserver", "-p"},
+                         .environment = environment,
+                         .output = OutputMode::closed,
+                         .error = OutputMode::closed});
       // A crash must show as a status, not as a debugger's backtrace on standard output.
       run_checked({wine_program(), "reg", "add", R"(HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug)",
                    "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"},
@@ -80,11 +88,6 @@ class WineEnvironment final : public ::testing::Environment {
                       environment);
         }
       }
-      // Fails harmlessly when a server for the prefix is already running.
-      (void)run_program({.command = {"/usr/bin/wineserver", "-p"},
-                         .environment = environment,
-                         .output = OutputMode::closed,
-                         .error = OutputMode::closed});
     }
   }
   void TearDown() override {
