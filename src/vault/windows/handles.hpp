@@ -43,73 +43,51 @@ class ComPtr {
   Interface* pointer_ = nullptr;
 };
 
-class UniqueHString {
+// One owner for a handle released by a plain function, such as an HSTRING or a BSTR.
+template <class Handle, void (*release)(Handle) noexcept>
+class UniqueHandle {
  public:
-  UniqueHString() = default;
-  UniqueHString(const UniqueHString&) = delete;
-  UniqueHString& operator=(const UniqueHString&) = delete;
-  UniqueHString(UniqueHString&& other) noexcept : string_(std::exchange(other.string_, nullptr)) {}
-  UniqueHString& operator=(UniqueHString&& other) noexcept {
+  UniqueHandle() = default;
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
-      string_ = std::exchange(other.string_, nullptr);
+      handle_ = std::exchange(other.handle_, nullptr);
     }
     return *this;
   }
-  ~UniqueHString() { reset(); }
+  ~UniqueHandle() { reset(); }
 
-  [[nodiscard]] HSTRING get() const noexcept { return string_; }
-  [[nodiscard]] HSTRING* put() noexcept {
+  [[nodiscard]] Handle get() const noexcept { return handle_; }
+  // The address for an out-parameter; whatever was held is released first.
+  [[nodiscard]] Handle* put() noexcept {
     reset();
-    return &string_;
+    return &handle_;
   }
   void reset() noexcept {
-    if (string_ != nullptr) WindowsDeleteString(string_);
-    string_ = nullptr;
+    if (handle_ != nullptr) release(handle_);
+    handle_ = nullptr;
   }
 
  private:
-  HSTRING string_ = nullptr;
+  Handle handle_ = nullptr;
 };
 
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  ~UniqueBstr() { reset(); }
+inline void delete_hstring(HSTRING string) noexcept { WindowsDeleteString(string); }
+inline void free_bstr(BSTR string) noexcept { SysFreeString(string); }
+inline void free_local(wchar_t* buffer) noexcept { LocalFree(buffer); }
 
-  [[nodiscard]] BSTR get() const noexcept { return string_; }
-  [[nodiscard]] BSTR* put() noexcept {
-    reset();
-    return &string_;
-  }
-  void reset() noexcept {
-    if (string_ != nullptr) SysFreeString(string_);
-    string_ = nullptr;
-  }
-
- private:
-  BSTR string_ = nullptr;
-};
+using UniqueHString = UniqueHandle<HSTRING, delete_hstring>;
+using UniqueBstr = UniqueHandle<BSTR, free_bstr>;
 
 // A buffer that the system allocated with LocalAlloc on the caller's behalf.
-class UniqueLocalBuffer {
+class UniqueLocalBuffer : public UniqueHandle<wchar_t*, free_local> {
  public:
-  UniqueLocalBuffer() = default;
-  UniqueLocalBuffer(const UniqueLocalBuffer&) = delete;
-  UniqueLocalBuffer& operator=(const UniqueLocalBuffer&) = delete;
-  ~UniqueLocalBuffer() {
-    if (buffer_ != nullptr) LocalFree(buffer_);
-  }
-
-  [[nodiscard]] wchar_t* get() const noexcept { return buffer_; }
   // FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER takes the address of the pointer,
   // passed as if it were the buffer.
-  [[nodiscard]] LPWSTR put_for_allocation() noexcept { return reinterpret_cast<LPWSTR>(&buffer_); }
-
- private:
-  wchar_t* buffer_ = nullptr;
+  [[nodiscard]] LPWSTR put_for_allocation() noexcept { return reinterpret_cast<LPWSTR>(put()); }
 };
 
 }  // namespace lupirane::winrt
