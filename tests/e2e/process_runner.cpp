@@ -62,6 +62,9 @@ ProgramResult run_program(const ProgramRun& run) {
       case OutputMode::full:
         pipe.write = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
         return pipe.write;
+      case OutputMode::discarded:
+        pipe.write = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        return pipe.write;
       case OutputMode::closed:
         return -1;
     }

@@ -15,6 +15,7 @@ enum class OutputMode {
   closed,       // the descriptor is closed in the child
   reader_gone,  // a pipe whose reading end is already closed: writes fail with EPIPE
   full,         // /dev/full: writes fail with ENOSPC
+  discarded,    // /dev/null
 };
 
 struct ProgramRun {

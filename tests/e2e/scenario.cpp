@@ -41,12 +41,13 @@ Variables wine_environment(bool with_locker) {
 }
 
 // Setup commands may leave a Wine server behind that holds on to inherited descriptors, so
-// their output isn't captured: a pipe would stay open as long as the server lives.
+// their output goes to /dev/null: a pipe would stay open as long as the server lives. (Not
+// closed descriptors: making a prefix then hangs.)
 void run_checked(const std::vector<std::string>& command, const Variables& environment) {
   const ProgramResult result = run_program({.command = command,
                                             .environment = environment,
-                                            .output = OutputMode::closed,
-                                            .error = OutputMode::closed,
+                                            .output = OutputMode::discarded,
+                                            .error = OutputMode::discarded,
                                             .timeout = std::chrono::minutes(3)});
   if (result.exit_status != 0) {
     throw std::runtime_error("setup command failed: " + command.front() + " " + command.back());
@@ -72,8 +73,8 @@ class WineEnvironment final : public ::testing::Environment {
       // while that one lingers "-p" fails. Fails harmlessly when a server is already running.
       (void)run_program({.command = {"/usr/bin/wineserver", "-p"},
                          .environment = environment,
-                         .output = OutputMode::closed,
-                         .error = OutputMode::closed});
+                         .output = OutputMode::discarded,
+                         .error = OutputMode::discarded});
       // A crash must show as a status, not as a debugger's backtrace on standard output.
       run_checked({wine_program(), "reg", "add", R"(HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug)",
                    "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"},
@@ -94,8 +95,8 @@ class WineEnvironment final : public ::testing::Environment {
     for (const bool with_locker : {false, true}) {
       (void)run_program({.command = {"/usr/bin/wineserver", "-k"},
                          .environment = wine_environment(with_locker),
-                         .output = OutputMode::closed,
-                         .error = OutputMode::closed});
+                         .output = OutputMode::discarded,
+                         .error = OutputMode::discarded});
     }
   }
 };
