@@ -14,9 +14,7 @@ namespace lupirane::actions {
 namespace {
 
 RunOutcome vault_failure(std::string_view prefix, const vault::VaultError& error, const ActionContext& context) {
-  std::string message(prefix);
-  message += vault::display_text(error, context.messages);
-  return RunOutcome::error(std::move(message));
+  return RunOutcome::error(vault::failure_message(prefix, error, context.messages));
 }
 
 // Groups one action's changes; whatever isn't committed is discarded when it goes.

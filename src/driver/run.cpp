@@ -35,9 +35,7 @@ const DispatchEntry* find_entry(std::string_view action_text) noexcept {
 
 RunOutcome vault_failure(std::string_view prefix, const vault::VaultError& error,
                          const vault::MessageTable& messages) {
-  std::string message(prefix);
-  message += vault::display_text(error, messages);
-  return RunOutcome::error(std::move(message));
+  return RunOutcome::error(vault::failure_message(prefix, error, messages));
 }
 
 }  // namespace

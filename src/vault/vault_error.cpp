@@ -52,4 +52,10 @@ std::string display_text(const VaultError& error, const MessageTable& messages) 
   return description;
 }
 
+std::string failure_message(std::string_view prefix, const VaultError& error, const MessageTable& messages) {
+  std::string message(prefix);
+  message += display_text(error, messages);
+  return message;
+}
+
 }  // namespace lupirane::vault

@@ -81,4 +81,8 @@ class NoMessageTable final : public MessageTable {
 // The description, a blank and the code text in parentheses; or the code text alone.
 [[nodiscard]] std::string display_text(const VaultError& error, const MessageTable& messages);
 
+// A failure's message: a fixed prefix followed directly by the display text.
+[[nodiscard]] std::string failure_message(std::string_view prefix, const VaultError& error,
+                                          const MessageTable& messages);
+
 }  // namespace lupirane::vault
