@@ -10,7 +10,6 @@ using HResult = std::int32_t;
 
 constexpr HResult hresult_from_bits(std::uint32_t bits) noexcept { return std::bit_cast<HResult>(bits); }
 constexpr std::uint32_t hresult_bits(HResult code) noexcept { return std::bit_cast<std::uint32_t>(code); }
-constexpr bool failed(HResult code) noexcept { return code < 0; }
 
 namespace hresult {
 inline constexpr HResult ok = 0;

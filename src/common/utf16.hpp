@@ -72,21 +72,20 @@ template <class Bytes>
 // Appends bytes that should be UTF-8 as UTF-16, each ill-formed part becoming U+FFFD.
 template <class Units>
 void append_utf16_lenient(Units& out, std::string_view bytes) {
-  const auto append = [&out](char32_t code_point) { append_utf16_code_point(out, code_point); };
   Utf8Decoder decoder;
   for (std::size_t position = 0; position < bytes.size(); ++position) {
     const bool was_mid_sequence = decoder.mid_sequence();
     const auto step = decoder.feed(static_cast<std::uint8_t>(bytes[position]));
     if (step == Utf8Decoder::Step::code_point) {
-      append(decoder.code_point());
+      append_utf16_code_point(out, decoder.code_point());
     } else if (step == Utf8Decoder::Step::invalid) {
-      append(replacement_character);
+      append_utf16_code_point(out, replacement_character);
       decoder = Utf8Decoder{};
       // The byte that broke a sequence may begin the next one.
       if (was_mid_sequence) --position;
     }
   }
-  if (decoder.mid_sequence()) append(replacement_character);
+  if (decoder.mid_sequence()) append_utf16_code_point(out, replacement_character);
 }
 
 [[nodiscard]] std::u16string utf8_to_utf16(std::string_view valid_utf8);

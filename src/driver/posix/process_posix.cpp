@@ -54,15 +54,6 @@ class PosixControl final : public ProcessControl {
   [[noreturn]] void terminate(int status) override { ::_exit(status); }
 };
 
-void write_raw(int fd, std::string_view text) noexcept {
-  while (!text.empty()) {
-    const ssize_t count = ::write(fd, text.data(), text.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(count));
-  }
-}
-
 }  // namespace
 
 void prepare_process() noexcept {
@@ -114,7 +105,8 @@ ProcessControl& process_control() {
   return control;
 }
 
-void write_error_unbuffered(std::string_view text) noexcept { write_raw(STDERR_FILENO, text); }
+// Writing to a descriptor allocates nothing, so the ordinary stream serves here too.
+void write_error_unbuffered(std::string_view text) noexcept { (void)write_all(standard_error(), text); }
 
 void abort_process() noexcept { std::abort(); }
 
